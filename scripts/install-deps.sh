@@ -13,6 +13,8 @@ packages=(
   wine64 xvfb imagemagick fonts-wqy-zenhei x11-utils xdotool
   # ODBC and TDS clients
   unixodbc unixodbc-dev odbcinst tdsodbc freetds-bin
+  # a driver for the ODBC unit tests (stands in for "SQL Server")
+  libsqliteodbc
 )
 
 missing=()
