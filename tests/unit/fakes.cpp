@@ -44,7 +44,7 @@ class ScriptedSession : public Session {
       throw ProviderError(answer.message);
     }
     if (answer.kind == ScriptedDriver::Answer::Kind::OtherFailure) {
-      throw std::runtime_error(answer.message);
+      throw ForeignFailure{answer.message};
     }
   }
 

@@ -93,6 +93,11 @@ class ScriptedDesktop : public portable::Desktop {
   }
 };
 
+// A failure that is no std::exception, as a foreign library might raise.
+struct ForeignFailure {
+  std::string message;
+};
+
 // Answers statements from a table and records, in one log, every connect ("connect <string>"),
 // query ("Q <sql>"), command ("E <sql>") and disconnect ("disconnect").
 class ScriptedDriver : public DatabaseDriver {
@@ -114,6 +119,7 @@ class ScriptedDriver : public DatabaseDriver {
   void Fail(const std::string& sql, const std::string& message) {
     answers[sql] = {Answer::Kind::ProviderFailure, {}, message};
   }
+  // Raises a ForeignFailure.
   void FailOther(const std::string& sql, const std::string& message) {
     answers[sql] = {Answer::Kind::OtherFailure, {}, message};
   }

@@ -266,7 +266,7 @@ TEST(Runners, OtherErrorsPassUnreported) {
   env.database.NoResultSet("update x");
   env.database.FailOther("crash", "driver crashed");
   EXPECT_THROW(Probe::OpenQuery(form, "update x"), DatabaseError);
-  EXPECT_THROW(Probe::ExecCommand(form, "crash"), std::runtime_error);
+  EXPECT_THROW(Probe::ExecCommand(form, "crash"), test::ForeignFailure);
   EXPECT_TRUE(env.host_log.lines().empty());
 }
 
