@@ -127,8 +127,7 @@ ServiceHandle Win32ServiceManager::OpenService(ServiceHandle manager, const std:
   return reinterpret_cast<ServiceHandle>(handle);
 }
 
-bool Win32ServiceManager::QueryServiceStatus(ServiceHandle service,
-                                             std::uint32_t* current_state) {
+bool Win32ServiceManager::QueryServiceStatus(ServiceHandle service, std::uint32_t* current_state) {
   SERVICE_STATUS status{};
   if (!::QueryServiceStatus(AsScHandle(service), &status)) return false;
   *current_state = status.dwCurrentState;
@@ -169,8 +168,8 @@ std::int64_t Win32Clock::NowMs() { return static_cast<std::int64_t>(GetTickCount
 
 void Win32Clock::Sleep(std::int64_t ms) {
   while (ms > 0) {
-    const DWORD part = ms >= static_cast<std::int64_t>(INFINITE) ? INFINITE - 1
-                                                                 : static_cast<DWORD>(ms);
+    const DWORD part =
+        ms >= static_cast<std::int64_t>(INFINITE) ? INFINITE - 1 : static_cast<DWORD>(ms);
     ::Sleep(part);
     ms -= part;
   }

@@ -304,9 +304,9 @@ class Win32Label : public Label {
 
   void Attach(HWND window, int dpi) {
     window_ = window;
-    font_ = CreateFontW(-MulDiv(kLabelFontHeight, dpi, 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
-                        FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                        DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"宋体");
+    font_ = CreateFontW(-MulDiv(kLabelFontHeight, dpi, 96), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                        GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                        DEFAULT_PITCH | FF_DONTCARE, L"宋体");
     if (font_) SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     SetWindowTextW(window_, Widen(caption_).c_str());
     AutoSize();
@@ -424,8 +424,8 @@ class Win32ListView : public ListView {
     item.mask = LVIF_TEXT;
     item.iItem = Count();
     item.pszText = caption_text.data();
-    const int index =
-        static_cast<int>(SendMessageW(window_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    const int index = static_cast<int>(
+        SendMessageW(window_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
     if (index < 0) throw Error("Cannot add a row to the list");
     std::wstring sub_text = Widen(sub_item);
     LVITEMW sub{};
@@ -721,8 +721,8 @@ std::unique_ptr<GetFileListWindow> Win32Application::CreateGetFileListWindow(
     DealWithBackupWindow& owner) {
   // Owned by the preprocessing dialog, so that it stays above it.
   auto* dialog = dynamic_cast<Win32DealWithBackupWindow*>(&owner);
-  const HWND owner_window = dialog && dialog->window() ? dialog->window()
-                                                       : reinterpret_cast<HWND>(owner_);
+  const HWND owner_window =
+      dialog && dialog->window() ? dialog->window() : reinterpret_cast<HWND>(owner_);
   return std::make_unique<Win32GetFileListWindow>(*this, owner_window);
 }
 
