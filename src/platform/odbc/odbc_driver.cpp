@@ -209,33 +209,14 @@ ResultSet FetchAll(const Statement& statement, SQLSMALLINT column_count) {
 class OdbcSession : public Session {
  public:
   OdbcSession(const OdbcConnectionString& connection, int timeout_seconds) {
-    Check(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_HANDLE_ENV, SQL_NULL_HANDLE,
-          "SQLAllocHandle");
-    Check(SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION,
-                        reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_OV_ODBC3)), 0),
-          SQL_HANDLE_ENV, env_, "SQLSetEnvAttr");
-    Check(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_), SQL_HANDLE_ENV, env_, "SQLAllocHandle");
-    const int login_timeout = connection.login_timeout_seconds.value_or(timeout_seconds);
-    Check(SQLSetConnectAttrW(dbc_, SQL_ATTR_LOGIN_TIMEOUT,
-                             reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(
-                                 login_timeout > 0 ? login_timeout : 0)),
-                             0),
-          SQL_HANDLE_DBC, dbc_, "SQLSetConnectAttrW");
-    WideString text = Widen(connection.text);
-    SQLWCHAR completed[1024];
-    SQLSMALLINT completed_length = 0;
-    Check(SQLDriverConnectW(dbc_, nullptr, text.data(), SQL_NTS, completed,
-                            static_cast<SQLSMALLINT>(sizeof(completed) / sizeof(completed[0])),
-                            &completed_length, SQL_DRIVER_NOPROMPT),
-          SQL_HANDLE_DBC, dbc_, "SQLDriverConnectW");
-    connected_ = true;
+    try {
+      Open(connection, timeout_seconds);
+    } catch (...) {
+      Release();
+      throw;
+    }
   }
-
-  ~OdbcSession() override {
-    if (connected_) SQLDisconnect(dbc_);
-    if (dbc_ != SQL_NULL_HDBC) SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
-    if (env_ != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, env_);
-  }
+  ~OdbcSession() override { Release(); }
 
   std::optional<ResultSet> Query(const std::string& sql, int timeout_seconds) override {
     Statement statement(dbc_);
@@ -288,6 +269,38 @@ class OdbcSession : public Session {
   }
 
  private:
+  void Open(const OdbcConnectionString& connection, int timeout_seconds) {
+    Check(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_), SQL_HANDLE_ENV, SQL_NULL_HANDLE,
+          "SQLAllocHandle");
+    Check(SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION,
+                        reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_OV_ODBC3)), 0),
+          SQL_HANDLE_ENV, env_, "SQLSetEnvAttr");
+    Check(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_), SQL_HANDLE_ENV, env_, "SQLAllocHandle");
+    const int login_timeout = connection.login_timeout_seconds.value_or(timeout_seconds);
+    Check(SQLSetConnectAttrW(dbc_, SQL_ATTR_LOGIN_TIMEOUT,
+                             reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(
+                                 login_timeout > 0 ? login_timeout : 0)),
+                             0),
+          SQL_HANDLE_DBC, dbc_, "SQLSetConnectAttrW");
+    WideString text = Widen(connection.text);
+    SQLWCHAR completed[1024];
+    SQLSMALLINT completed_length = 0;
+    Check(SQLDriverConnectW(dbc_, nullptr, text.data(), SQL_NTS, completed,
+                            static_cast<SQLSMALLINT>(sizeof(completed) / sizeof(completed[0])),
+                            &completed_length, SQL_DRIVER_NOPROMPT),
+          SQL_HANDLE_DBC, dbc_, "SQLDriverConnectW");
+    connected_ = true;
+  }
+
+  void Release() {
+    if (connected_) SQLDisconnect(dbc_);
+    if (dbc_ != SQL_NULL_HDBC) SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    if (env_ != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, env_);
+    connected_ = false;
+    dbc_ = SQL_NULL_HDBC;
+    env_ = SQL_NULL_HENV;
+  }
+
   SQLHENV env_ = SQL_NULL_HENV;
   SQLHDBC dbc_ = SQL_NULL_HDBC;
   bool connected_ = false;

@@ -297,7 +297,6 @@ class Dialog {
 
 class Win32Label : public Label {
  public:
-  explicit Win32Label(std::string caption) : caption_(std::move(caption)) {}
   ~Win32Label() override {
     if (font_) DeleteObject(font_);
   }
@@ -308,7 +307,11 @@ class Win32Label : public Label {
                         GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                         DEFAULT_PITCH | FF_DONTCARE, L"宋体");
     if (font_) SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-    SetWindowTextW(window_, Widen(caption_).c_str());
+    // The first caption is the layout's.
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window_)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(window_, text.data(), static_cast<int>(text.size()))));
+    caption_ = Narrow(text);
     AutoSize();
   }
   // Releases the window (before it is destroyed).
@@ -490,7 +493,7 @@ constexpr PanelStyle kDealWithBackupPanels[] = {
 class Win32DealWithBackupWindow : public DealWithBackupWindow, private Dialog {
  public:
   Win32DealWithBackupWindow(Win32Application& app, Edition edition)
-      : Dialog(app), edition_(edition), label_("数据源预处理请稍候...") {
+      : Dialog(app), edition_(edition) {
     Create(edition == Edition::HostInstance ? IDD_DEALWITHBACKUP_HOST : IDD_DEALWITHBACKUP_LOCAL,
            reinterpret_cast<HWND>(app.OwnerWindow()));
   }
