@@ -379,10 +379,7 @@ const char* OdbcKey(Target target) {
   }
 }
 
-[[noreturn]] void Malformed() {
-  throw ProviderError(
-      "Format of the initialization string does not conform to the OLE DB specification.");
-}
+[[noreturn]] void Malformed() { throw ProviderError("The connection string is malformed."); }
 
 std::string_view TrimSpaces(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
