@@ -1,5 +1,6 @@
 #include "emu/sqlite.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "emu/messages.h"
@@ -75,6 +76,26 @@ void EmuCast(sqlite3_context* ctx, int, sqlite3_value** argv) {
   } catch (const ServerError& e) {
     ResultError(ctx, e.messages().front());
   }
+}
+
+// a / b and a % b: a zero divisor is an error, not NULL; whole numbers divide as whole numbers.
+void EmuDivide(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL)
+    return sqlite3_result_null(ctx);
+  bool modulo = sqlite3_value_int(argv[2]) != 0;
+  if (sqlite3_value_numeric_type(argv[0]) == SQLITE_INTEGER &&
+      sqlite3_value_numeric_type(argv[1]) == SQLITE_INTEGER) {
+    sqlite3_int64 a = sqlite3_value_int64(argv[0]), b = sqlite3_value_int64(argv[1]);
+    if (b == 0) return ResultError(ctx, msg::Error(8134, "Divide by zero error encountered."));
+    if (a == INT64_MIN && b == -1)
+      return ResultError(ctx, msg::Error(8115,
+                                         "Arithmetic overflow error converting expression "
+                                         "to data type bigint."));
+    return sqlite3_result_int64(ctx, modulo ? a % b : a / b);
+  }
+  double a = sqlite3_value_double(argv[0]), b = sqlite3_value_double(argv[1]);
+  if (b == 0) return ResultError(ctx, msg::Error(8134, "Divide by zero error encountered."));
+  sqlite3_result_double(ctx, modulo ? std::fmod(a, b) : a / b);
 }
 
 int CompareCi(void*, int len_a, const void* a, int len_b, const void* b) {
@@ -154,6 +175,8 @@ Db::Db(const std::string& path, bool create) {
   sqlite3_create_function(db_, "emu_str", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, EmuStr,
                           nullptr, nullptr);
   sqlite3_create_function(db_, "emu_cast", 4, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, EmuCast,
+                          nullptr, nullptr);
+  sqlite3_create_function(db_, "emu_div", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, EmuDivide,
                           nullptr, nullptr);
   sqlite3_create_collation(db_, "emu_ci", SQLITE_UTF8, nullptr, CompareCi);
   // A file that is not a database shows here, not at the first real statement.

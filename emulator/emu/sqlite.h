@@ -15,6 +15,7 @@ namespace finprep::emu {
 // One SQLite connection with the emulator's functions registered:
 //   emu_str(x, length, decimals)           STR with SQL Server's conversion of a text operand
 //   emu_cast(x, 'from', 'to', assignment)  conversion between SQL Server types
+//   emu_div(a, b, modulo)                  / and % (a zero divisor raises 8134)
 // and the collation emu_ci (case-insensitive, trailing blanks ignored), used for every text
 // comparison and text column.
 class Db {

@@ -400,6 +400,10 @@ class Binder {
     if (op == "%" && !target.IsInteger())
       throw ServerError(msg::Error(
           8117, "Operand data type " + target.Name() + " is invalid for modulo operator."));
+    if (op == "/" || op == "%")
+      return Bound{"emu_div(" + Convert(a, target) + ", " + Convert(b, target) + ", " +
+                       (op == "%" ? "1" : "0") + ")",
+                   target};
     return Bound{"(" + Convert(a, target) + " " + op + " " + Convert(b, target) + ")", target};
   }
 

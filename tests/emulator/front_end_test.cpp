@@ -81,6 +81,9 @@ TEST_F(FrontEnd, ImplicitConversionsOfTheViewsExpressions) {
       {"CASE ItemTypeID WHEN 3 THEN Price ELSE 0 END", "1.5000"},
       {"ISNULL(NULL, 'z')", "z"},
       {"LEN('ab  ')", "2"},
+      {"7 / 2", "3"},  // whole numbers divide as whole numbers
+      {"Price / 2", "0.7500"},
+      {"7 % ItemTypeID", "1"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(Eval(c.expr), c.value) << c.expr;
@@ -96,6 +99,8 @@ TEST_F(FrontEnd, ImplicitConversionsOfTheViewsExpressions) {
   EXPECT_EQ(m.number, 8114);
   EXPECT_EQ(m.text, "Error converting data type varchar to float.");
   EXPECT_EQ(Fails(*s, "SELECT ItemID FROM t_Item WHERE ItemCode = 5").number, 245);
+  // Division by zero is an error, not NULL.
+  EXPECT_EQ(Fails(*s, "SELECT ItemID / ItemTypeID FROM t_Item").number, 8134);
 }
 
 TEST_F(FrontEnd, SelectIntoAlterTableAndViewsRecordTypes) {
