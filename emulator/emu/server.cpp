@@ -36,7 +36,7 @@ std::string Now() {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
   std::tm tm{};
   localtime_r(&t, &tm);
-  char buf[40];
+  char buf[96];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900,
                 tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
                 static_cast<int>(ms.count()));
@@ -148,7 +148,7 @@ std::int64_t Pages(std::int64_t bytes) {
 }
 
 std::string FakeGuid(int position, int salt) {
-  char buf[40];
+  char buf[96];
   std::snprintf(buf, sizeof buf, "%08X-0000-0000-0000-%012X", 0x46500000 + salt, position);
   return buf;
 }

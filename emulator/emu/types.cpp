@@ -422,7 +422,7 @@ std::optional<std::string> NormalizeDateTime(std::string_view input) {
   if (y < 1753 || mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] ||
       (mo == 2 && d == 29 && !leap) || h > 23 || mi > 59 || s > 59)
     return std::nullopt;
-  char buf[32];
+  char buf[96];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", y, mo, d, h, mi, s, ms);
   return std::string(buf);
 }
@@ -434,7 +434,7 @@ std::string ConvertToText(const Value& value, const SqlType& type) {
       int y = 0, mo = 0, d = 0, h = 0, mi = 0;
       if (std::sscanf(text->c_str(), "%d-%d-%d %d:%d", &y, &mo, &d, &h, &mi) == 5 && mo >= 1 &&
           mo <= 12) {
-        char buf[40];
+        char buf[96];
         int h12 = h % 12 == 0 ? 12 : h % 12;
         std::snprintf(buf, sizeof buf, "%s %2d %d %2d:%02d%s", kMonths[mo - 1], d, y, h12, mi,
                       h < 12 ? "AM" : "PM");

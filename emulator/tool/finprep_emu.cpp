@@ -50,7 +50,7 @@ std::string Now() {
   auto t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   std::tm tm{};
   localtime_r(&t, &tm);
-  char buf[40];
+  char buf[96];
   std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S.000", &tm);
   return buf;
 }
@@ -207,7 +207,11 @@ int main(int argc, char** argv) {
   query->add_option("DATABASE", database, "the database")->required();
   query->add_option("SQL", sql, "the statement")->required();
 
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;  // help, or a usage error
+  }
   try {
     if (*backup) return Backup(backup_out, backup->remaining());
     if (*list) return List(list_file);

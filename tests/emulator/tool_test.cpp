@@ -98,7 +98,8 @@ TEST(Tool, ReportsBadInput) {
   EXPECT_NE(r.err.find("bad.sql: batch 2: Msg 208"), std::string::npos) << r.err;
   EXPECT_NE(Tool(dir, "backup " + dir / "x.bak").code, 0);
   EXPECT_NE(Tool(dir, "backup " + dir / "x.bak --set ONE " + dir / "bad.sql --files X:Q").code, 0);
-  EXPECT_NE(Tool(dir, "").code, 0);
+  EXPECT_EQ(Tool(dir, "").code, 2);
+  EXPECT_EQ(Tool(dir, "query onlyone").code, 2);
   r = Tool(dir, "list " + dir / "bad.sql");
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("Msg 3241"), std::string::npos) << r.err;
