@@ -221,13 +221,14 @@ class Listener::Connection {
     result = session_->Execute(text, &control);
     lock.unlock();
     if (control.lost) return false;
+    // A cancelled batch still gets its response (what ran before the cancel), and then the
+    // attention is acknowledged in a message of its own, as clients that count messages expect.
+    Send(EncodeBatchResult(result, version_));
     if (result.cancelled) {
       TokenWriter w(version_);
       w.Done(kDoneAttention);
       Send(w.Take());
-      return true;
     }
-    Send(EncodeBatchResult(result, version_));
     return true;
   }
 

@@ -259,10 +259,15 @@ TEST(Listener, AttentionStopsAWaitAndIsAnsweredWhenNothingRuns) {
            (static_cast<std::uint8_t>(answer[1]) & kDoneAttention) != 0;
   };
 
+  // The batch's response (what ran before the wait) ends, then the acknowledgement follows in a
+  // message of its own.
   const auto start = std::chrono::steady_clock::now();
-  client.Send(kSqlBatch, RawClient::Batch("WAITFOR DELAY '00:00:30' SELECT 1 AS x"));
+  client.Send(kSqlBatch, RawClient::Batch("SELECT 1 AS before WAITFOR DELAY '00:00:30' SELECT 2"));
   ::usleep(200 * 1000);
   client.Send(kAttention, "");
+  const std::string response = client.Receive();
+  EXPECT_TRUE(HasText(response, "before"));
+  EXPECT_FALSE(done_attention(response.substr(response.size() - 13)));
   EXPECT_TRUE(done_attention(client.Receive()));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 
