@@ -77,6 +77,12 @@ class Listener::Connection {
     for (;;) {
       m = Read();
       if (!m) return;
+      if (m->ignored) {
+        TokenWriter w(version_);
+        w.Done(kDoneFinal);
+        Send(w.Take());
+        continue;
+      }
       switch (m->type) {
         case kSqlBatch:
           if (!RunBatch(SqlBatchText(m->payload, version_))) return;
@@ -111,6 +117,7 @@ class Listener::Connection {
   struct Incoming {
     std::uint8_t type = 0;
     std::string payload;
+    bool ignored = false;
   };
 
   // Waits of WAITFOR DELAY: the server is free meanwhile, and an attention from the client (or
@@ -256,7 +263,10 @@ class Listener::Connection {
       if (body > 0 && !ReadExactly(m.payload.data() + at, body, false))
         throw ProtocolError("connection closed inside a packet");
       first = false;
-      if (status & kEndOfMessage) return m;
+      if (status & kEndOfMessage) {
+        m.ignored = (status & kIgnoreMessage) != 0;
+        return m;
+      }
     }
   }
 

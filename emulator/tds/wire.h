@@ -27,6 +27,8 @@ enum PacketType : std::uint8_t {
 // packet number, window.
 constexpr std::size_t kHeaderSize = 8;
 constexpr std::uint8_t kEndOfMessage = 0x01;
+// On a message's last packet: the client withdrew the message; it is answered, not carried out.
+constexpr std::uint8_t kIgnoreMessage = 0x02;
 
 // A peer that breaks the protocol: the connection cannot go on.
 class ProtocolError : public std::runtime_error {

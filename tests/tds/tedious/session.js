@@ -126,21 +126,21 @@ async function refusedLogins() {
 
 async function cancelAndConcurrency() {
   const c = await connect();
-  let start = Date.now();
-  const err = await failure(batch(c, "WAITFOR DELAY '00:00:05' SELECT 1 AS x", 500));
+  const start = Date.now();
+  const err = await failure(batch(c, "WAITFOR DELAY '00:00:30' SELECT 1 AS x", 500));
   check('time-out', err && err.code === 'ETIMEOUT', err && err.code);
-  check('cancelled at once', Date.now() - start < 2500, Date.now() - start);
+  check('statement cancelled', Date.now() - start < 15000, Date.now() - start);
   const after = await batch(c, 'SELECT 2 AS y');
   check('connection usable after the cancel', after.rows[0][0].value === 2);
 
   const other = await connect();
-  const waiting = batch(c, "WAITFOR DELAY '00:00:02'");
-  start = Date.now();
+  let waited = false;
+  const waiting = batch(c, "WAITFOR DELAY '00:00:04'").then(() => { waited = true; });
   for (let i = 0; i < 5; i += 1) {
     const { rows } = await batch(other, `SELECT ${i} AS i`);
     check('other connection answered', rows[0][0].value === i);
   }
-  check('other connection not held up by the wait', Date.now() - start < 1000, Date.now() - start);
+  check('other connection not held up by the wait', !waited);
   await waiting;
   c.close();
   other.close();
