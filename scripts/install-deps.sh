@@ -17,6 +17,12 @@ packages=(
   libsqliteodbc
 )
 
+# The tedious client's tests need Node.js 18.17 or later with npm.  A machine that already has
+# its own Node.js (with its npm) keeps it; Debian's nodejs and npm come only where there is none.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

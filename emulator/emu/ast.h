@@ -116,6 +116,8 @@ struct Statement {
     kRestoreHeaderOnly,
     kRestoreFileListOnly,
     kRestoreDatabase,
+    kSetOption,  // a session option that changes nothing here (SET ANSI_NULLS ON, ...)
+    kWaitFor,    // WAITFOR DELAY 'hh:mm[:ss[.mmm]]'
   } kind = Kind::kSelect;
 
   std::unique_ptr<Select> select;  // SELECT, CREATE VIEW, INSERT ... SELECT
@@ -138,6 +140,9 @@ struct Statement {
   bool replace = false;
   bool norecovery = false;
   std::vector<std::pair<std::string, std::string>> moves;  // logical name, new path
+
+  // WAITFOR DELAY
+  std::int64_t delay_ms = 0;
 };
 
 }  // namespace finprep::emu

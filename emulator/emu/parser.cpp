@@ -1,6 +1,7 @@
 #include "emu/parser.h"
 
 #include <cstring>
+#include <optional>
 
 #include "emu/messages.h"
 #include "platform/text.h"
@@ -303,12 +304,141 @@ class Parser {
       return st;
     }
     if (AcceptWord("RESTORE")) return ParseRestore();
+    if (AcceptWord("SET")) return ParseSetOption();
+    if (AcceptWord("WAITFOR")) return ParseWaitFor();
     const Token& t = Peek();
     if (t.type == Tok::kIdent && !IsReserved(t.text) && !IsSymbol("(", 1) && !IsSymbol(".", 1))
       throw ServerError(msg::Unsupported("the statement '" + t.text + "'"));
     if (IsWord("USE"))
       throw ServerError(msg::Unsupported("USE (the connection picks the database)"));
     Fail();
+  }
+
+  // SET option [, option...] value: the session options that clients send when they connect.
+  // Those listed here change nothing in how this server runs statements; any other option, and
+  // the values that would change results, are refused rather than ignored.
+  Statement ParseSetOption() {
+    static const char* const kHarmless[] = {
+        "ANSI_DEFAULTS",
+        "ANSI_NULL_DFLT_OFF",
+        "ANSI_NULL_DFLT_ON",
+        "ANSI_NULLS",
+        "ANSI_PADDING",
+        "ANSI_WARNINGS",
+        "ARITHABORT",
+        "ARITHIGNORE",
+        "CONCAT_NULL_YIELDS_NULL",
+        "CURSOR_CLOSE_ON_COMMIT",
+        "DATEFIRST",
+        "DATEFORMAT",
+        "DEADLOCK_PRIORITY",
+        "FMTONLY",
+        "IMPLICIT_TRANSACTIONS",
+        "LANGUAGE",
+        "LOCK_TIMEOUT",
+        "NO_BROWSETABLE",
+        "NOCOUNT",
+        "NUMERIC_ROUNDABORT",
+        "QUOTED_IDENTIFIER",
+        "ROWCOUNT",
+        "TEXTSIZE",
+        "XACT_ABORT",
+    };
+    Statement st;
+    st.kind = Statement::Kind::kSetOption;
+    if (AcceptWord("TRANSACTION")) {
+      ExpectWord("ISOLATION");
+      ExpectWord("LEVEL");
+      if (AcceptWord("READ")) {
+        if (!AcceptWord("COMMITTED") && !AcceptWord("UNCOMMITTED")) Fail();
+      } else if (AcceptWord("REPEATABLE")) {
+        ExpectWord("READ");
+      } else if (!AcceptWord("SERIALIZABLE") && !AcceptWord("SNAPSHOT")) {
+        Fail();
+      }
+      return st;
+    }
+    std::vector<std::string> options;
+    do {
+      const Token& t = Peek();
+      if (t.type != Tok::kIdent) Fail();
+      if (t.text[0] == '@') throw ServerError(msg::Unsupported("variables"));
+      options.push_back(t.text);
+      ++pos_;
+    } while (AcceptSymbol(","));
+    std::string value;
+    const Token& v = Peek();
+    if (v.type == Tok::kIdent || v.type == Tok::kInteger || v.type == Tok::kString ||
+        v.type == Tok::kQuotedIdent) {
+      value = v.text;
+      ++pos_;
+    } else if (IsSymbol("-") && Peek(1).type == Tok::kInteger) {
+      value = "-" + Peek(1).text;
+      pos_ += 2;
+    } else {
+      Fail();
+    }
+    for (const std::string& option : options) {
+      bool known = false;
+      for (const char* h : kHarmless)
+        known |= EqualsIgnoreCase(option, h);
+      const bool changes_results =
+          (EqualsIgnoreCase(option, "ROWCOUNT") && ParseSqlInt(value) != std::int64_t{0}) ||
+          ((EqualsIgnoreCase(option, "FMTONLY") ||
+            EqualsIgnoreCase(option, "IMPLICIT_TRANSACTIONS")) &&
+           !EqualsIgnoreCase(value, "OFF"));
+      if (!known || changes_results)
+        throw ServerError(msg::Unsupported("SET " + option + " " + value));
+    }
+    return st;
+  }
+
+  // WAITFOR DELAY 'hh:mm[:ss[.mmm]]': the statement takes that long.
+  Statement ParseWaitFor() {
+    if (IsWord("TIME")) throw ServerError(msg::Unsupported("WAITFOR TIME"));
+    ExpectWord("DELAY");
+    const std::string text = StringLiteral();
+    Statement st;
+    st.kind = Statement::Kind::kWaitFor;
+    std::optional<std::int64_t> ms = ParseDelay(text);
+    if (!ms)
+      throw ServerError(msg::Error(
+          148, "Incorrect time syntax in time string '" + text + "' used with WAITFOR.", 15));
+    st.delay_ms = *ms;
+    return st;
+  }
+
+  static std::optional<std::int64_t> ParseDelay(const std::string& text) {
+    std::int64_t parts[3] = {0, 0, 0};
+    std::int64_t ms = 0;
+    std::size_t i = 0;
+    int count = 0;
+    while (count < 3) {
+      std::size_t start = i;
+      std::int64_t n = 0;
+      while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 2)
+        n = n * 10 + (text[i++] - '0');
+      if (i == start) return std::nullopt;
+      parts[count++] = n;
+      if (i < text.size() && text[i] == ':') {
+        ++i;
+        continue;
+      }
+      break;
+    }
+    if (count < 2) return std::nullopt;
+    if (count == 3 && i < text.size() && text[i] == '.') {
+      ++i;
+      std::int64_t scale = 100;
+      std::size_t start = i;
+      while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 3) {
+        ms += (text[i++] - '0') * scale;
+        scale /= 10;
+      }
+      if (i == start) return std::nullopt;
+    }
+    if (i != text.size() || parts[0] > 23 || parts[1] > 59 || parts[2] > 59) return std::nullopt;
+    return ((parts[0] * 60 + parts[1]) * 60 + parts[2]) * 1000 + ms;
   }
 
   Statement ParseCreateView() {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "emu/catalog.h"
 #include "emu/messages.h"
@@ -670,7 +671,7 @@ Session::~Session() {
   list.erase(std::remove(list.begin(), list.end(), this), list.end());
 }
 
-BatchResult Session::Execute(const std::string& batch) {
+BatchResult Session::Execute(const std::string& batch, BatchControl* control) {
   Trace(batch);
   BatchResult result;
   if (killed_) {
@@ -681,6 +682,15 @@ BatchResult Session::Execute(const std::string& batch) {
     std::vector<Statement> statements = ParseBatch(batch);
     for (const Statement& st : statements) {
       if (killed_) throw ServerError(msg::SessionKilled());
+      if (st.kind == Statement::Kind::kWaitFor) {
+        if (!control) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(st.delay_ms));
+        } else if (!control->Wait(st.delay_ms)) {
+          result.cancelled = true;
+          return result;
+        }
+        continue;
+      }
       Run(st, result.outputs);
     }
   } catch (const ServerError& e) {
@@ -922,6 +932,9 @@ void Session::Run(const Statement& st, std::vector<Output>& out) {
     }
     case K::kRestoreDatabase:
       server_.Restore(st, this, out);
+      return;
+    case K::kSetOption:
+    case K::kWaitFor:  // Execute waits
       return;
   }
 }

@@ -26,6 +26,17 @@ class Db;
 class Catalog;
 class Server;
 
+// How a batch spends the time a WAITFOR DELAY asks for.  Without one the thread sleeps; a
+// transport whose client can cancel a batch waits on its own terms (and may let other sessions
+// use the server meanwhile: a batch is between two statements while it waits).
+class BatchControl {
+ public:
+  virtual ~BatchControl() = default;
+  // Waits `ms` milliseconds.  Returns false when the batch is to stop at once (its client
+  // cancelled it).
+  virtual bool Wait(std::int64_t ms) = 0;
+};
+
 class Session {
  public:
   ~Session();
@@ -33,8 +44,9 @@ class Session {
   Session& operator=(const Session&) = delete;
 
   // Runs a batch.  When the environment variable FINPREP_TRACE names a file, the batch is first
-  // appended to it, followed by a line holding only GO.
-  BatchResult Execute(const std::string& batch);
+  // appended to it, followed by a line holding only GO.  `control`, when given, carries out the
+  // waits of WAITFOR DELAY; a batch it cancels stops there with `cancelled` set.
+  BatchResult Execute(const std::string& batch, BatchControl* control = nullptr);
   // The current database's name as the catalog holds it.
   const std::string& database() const { return database_; }
 

@@ -106,6 +106,8 @@ using Output = std::variant<ResultSet, RowCount, Message>;
 
 struct BatchResult {
   std::vector<Output> outputs;
+  // The client cancelled the batch during a wait: the statements before it ran, none after.
+  bool cancelled = false;
 
   // The first error, or nullptr when the batch succeeded.
   const Message* FirstError() const;

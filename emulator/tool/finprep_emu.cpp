@@ -1,18 +1,25 @@
-// finprep-emu: builds backup files from scripts, lists them, and runs a statement on a data
-// folder.
+// finprep-emu: builds backup files from scripts, lists them, runs a statement on a data folder,
+// and serves a data folder over TDS.
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <random>
 #include <sstream>
 
 #include "emu/backup.h"
 #include "emu/parser.h"
+#include "emu/paths.h"
 #include "emu/server.h"
 #include "platform/text.h"
+#include "tds/listener.h"
 
 namespace fs = std::filesystem;
 using namespace finprep::emu;
@@ -177,6 +184,70 @@ int Query(const std::string& data_dir, const std::string& database, const std::s
   return rc;
 }
 
+std::string GeneratedPassword() {
+  static const char kChars[] = "ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz23456789";
+  std::random_device random;
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof kChars - 2);
+  std::string password;
+  for (int i = 0; i < 16; ++i)
+    password += kChars[pick(random)];
+  return password;
+}
+
+struct ServeOptions {
+  std::string data_dir;
+  int port = 1433;
+  std::string user = "sa";
+  std::string password;
+  std::vector<std::string> drives;
+  bool exit_with_parent = false;
+};
+
+// "C=/srv/c": drive C: stands for the folder /srv/c.
+void MapDrives(const std::vector<std::string>& drives) {
+  for (const std::string& d : drives) {
+    const bool letter =
+        d.size() >= 3 && std::isalpha(static_cast<unsigned char>(d[0])) && d[1] == '=';
+    if (!letter) throw std::runtime_error("--drive: expected LETTER=FOLDER, got '" + d + "'");
+    MapDrive(d[0], d.substr(2));
+  }
+}
+
+int Serve(const ServeOptions& options) {
+  MapDrives(options.drives);
+  // Signals are taken by sigwait below, not by whichever thread happens to run.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  if (options.exit_with_parent) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() == 1) return 0;  // the parent is already gone
+  }
+
+  Server server(options.data_dir);
+  tds::ListenerOptions listener_options;
+  listener_options.port = options.port;
+  listener_options.user = options.user;
+  listener_options.password = options.password.empty() ? GeneratedPassword() : options.password;
+  listener_options.log = &std::cerr;
+  tds::Listener listener(server, listener_options);
+  listener.Start();
+  std::cout << "finprep-emu: serving " << options.data_dir << " on 127.0.0.1:" << listener.port()
+            << ", login " << options.user << "\n";
+  if (options.password.empty())
+    std::cout << "finprep-emu: password " << listener_options.password << "\n";
+  std::cout.flush();
+
+  int signal = 0;
+  sigwait(&signals, &signal);
+  listener.Stop();
+  std::cout << "finprep-emu: stopped\n";
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -207,6 +278,25 @@ int main(int argc, char** argv) {
   query->add_option("DATABASE", database, "the database")->required();
   query->add_option("SQL", sql, "the statement")->required();
 
+  ServeOptions serve_options;
+  CLI::App* serve = app.add_subcommand(
+      "serve",
+      "Serve a data folder to SQL Server clients over TDS 7.1-7.4 on 127.0.0.1 until SIGINT or "
+      "SIGTERM; one SQL login (default sa) with the password given, or a generated one that is "
+      "printed; no encryption");
+  serve->add_option("DATADIR", serve_options.data_dir, "the emulator's data folder")->required();
+  serve->add_option("--port", serve_options.port, "the TCP port; 0 picks a free one (printed)")
+      ->required()
+      ->check(CLI::Range(0, 65535));
+  serve->add_option("--user", serve_options.user, "the login's name (default sa)");
+  serve->add_option("--password", serve_options.password,
+                    "the login's password (default: generated and printed)");
+  serve->add_option("--drive", serve_options.drives,
+                    "LETTER=FOLDER: Windows paths on that drive stand for files under FOLDER "
+                    "(Z: is / unless mapped otherwise); repeatable");
+  serve->add_flag("--exit-with-parent", serve_options.exit_with_parent,
+                  "stop when the process that started this one ends");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -216,6 +306,7 @@ int main(int argc, char** argv) {
     if (*backup) return Backup(backup_out, backup->remaining());
     if (*list) return List(list_file);
     if (*query) return Query(data_dir, database, sql);
+    if (*serve) return Serve(serve_options);
   } catch (const ServerError& e) {
     for (const Message& m : e.messages())
       PrintMessage(m, std::cerr);

@@ -236,6 +236,40 @@ TEST_F(FrontEnd, ErrorsCarrySqlServersNumbersAndTexts) {
   EXPECT_EQ(Query(*s, "SELECT ItemTypeID FROM t_Type WHERE ItemTypeID > 5"), (Rows{{"9"}}));
 }
 
+TEST_F(FrontEnd, SessionOptionsAreTakenAndWaitsAreCancellable) {
+  // What clients send when they connect changes nothing.
+  BatchResult r = Ok(*s,
+                     "set textsize 2147483647\nset quoted_identifier on\nset arithabort off\n"
+                     "set ansi_nulls, ansi_padding on\nset language us_english\n"
+                     "set dateformat mdy\nset datefirst 7\nSET LOCK_TIMEOUT -1\n"
+                     "set transaction isolation level read committed\nSET NOCOUNT ON\n"
+                     "SET ROWCOUNT 0 SET IMPLICIT_TRANSACTIONS OFF");
+  EXPECT_TRUE(r.outputs.empty());
+  // Options that would change results, or that are unknown, are refused, not ignored.
+  for (const char* sql : {"SET ROWCOUNT 5", "SET IMPLICIT_TRANSACTIONS ON", "SET FMTONLY ON",
+                          "SET SHOWPLAN_ALL ON", "SET @x = 1"})
+    EXPECT_EQ(Fails(*s, sql).number, 50000) << sql;
+
+  EXPECT_EQ(Query(*s, "WAITFOR DELAY '00:00:00.020' SELECT 1 AS x"), (Rows{{"1"}}));
+  for (const char* bad : {"1", "00:60", "24:00:00", "00:00:00.", "0:0:0:0", "a:b"})
+    EXPECT_EQ(Fails(*s, std::string("WAITFOR DELAY '") + bad + "'").number, 148) << bad;
+
+  struct Cancelling : BatchControl {
+    std::int64_t asked = 0;
+    bool Wait(std::int64_t ms) override {
+      asked = ms;
+      return false;
+    }
+  } control;
+  r = s->Execute(
+      "INSERT INTO t_Type VALUES (7, 'w') WAITFOR DELAY '01:02:03.400' "
+      "INSERT INTO t_Type VALUES (8, 'x')",
+      &control);
+  EXPECT_TRUE(r.cancelled);
+  EXPECT_EQ(control.asked, 3723400);
+  EXPECT_EQ(Query(*s, "SELECT ItemTypeID FROM t_Type WHERE ItemTypeID > 5"), (Rows{{"7"}}));
+}
+
 TEST(Parser, SplitsScriptsAtGoLines) {
   EXPECT_EQ(SplitBatches("a\nGO\n b \n  go  \n\nGO\nc\nGOX"),
             (std::vector<std::string>{"a\n", " b \n", "c\nGOX"}));

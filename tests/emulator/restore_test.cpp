@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "emu/backup.h"
+#include "emu/paths.h"
 #include "emu_test_util.h"
 
 namespace fs = std::filesystem;
@@ -125,6 +126,36 @@ TEST_F(Restore, RestoresTheChosenSetWithItsFilesMoved) {
             (Rows{{"vorira", dir / "work/vorira.mdf", "0"}}));
   auto vorira = server->Connect("VORIRA");
   EXPECT_EQ(Query(*vorira, "SELECT name FROM who"), (Rows{{"beta"}}));
+}
+
+TEST_F(Restore, WindowsDrivePathsStandForFilesUnderTheirDrive) {
+  // As under Wine: Z: is the root folder; another letter is mapped to a folder of its own.
+  auto windows = [](std::string path) {
+    for (char& c : path)
+      if (c == '/') c = '\\';
+    return path;
+  };
+  MapDrive('q', dir / "work");
+  struct Unmap {
+    ~Unmap() { MapDrive('Q', ""); }
+  } unmap;
+  const std::string z_bak = "Z:" + windows(bak);
+  const std::string statement = "restore database vorira from Disk='" + z_bak +
+                                "' WITH RECOVERY, MOVE 'A_Data' TO 'Q:\\vorira.mdf', "
+                                "MOVE 'A_Log' TO 'q:/vorira.ldf', REPLACE";
+  Ok(*master, statement);
+  EXPECT_TRUE(fs::exists(dir / "work/vorira.mdf"));
+  EXPECT_TRUE(fs::exists(dir / "work/vorira.ldf"));
+  // The catalog shows the path as the statement wrote it.
+  EXPECT_EQ(Query(*master, "select filename from sysdatabases WHERE name='VORIRA'"),
+            (Rows{{"Q:\\vorira.mdf"}}));
+  EXPECT_EQ(Query(*server->Connect("vorira"), "SELECT name FROM who"), (Rows{{"alpha"}}));
+  // A drive that is not mapped names no file here.
+  EXPECT_EQ(ErrorNumbers(master->Execute("RESTORE HEADERONLY FROM DISK='Y:" + windows(bak) + "'")),
+            (std::vector<int>{3201, 3013}));
+  EXPECT_EQ(ToFileSystemPath("Z:\\tmp\\run\\TempLateTemp\\xy.temp"),
+            "/tmp/run/TempLateTemp/xy.temp");
+  EXPECT_EQ(ToFileSystemPath("relative\\x.bak"), "relative\\x.bak");
 }
 
 TEST_F(Restore, FailsAsTheServerDoes) {
