@@ -10,7 +10,7 @@ packages=(
   libsqlite3-dev libcli11-dev
   # the Windows DLLs and their tests under Wine
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine64 xvfb imagemagick fonts-wqy-zenhei x11-utils xdotool
+  wine64 fonts-wine xvfb imagemagick fonts-wqy-zenhei fonts-wqy-microhei x11-utils xdotool
   # ODBC and TDS clients
   unixodbc unixodbc-dev odbcinst tdsodbc freetds-bin
   # a driver for the ODBC unit tests (stands in for "SQL Server")
