@@ -350,34 +350,31 @@ class Win32Label : public Label {
 
 class Win32ProgressBar : public ProgressBar {
  public:
+  // The control counts in pixels of its own width, so it is told of a change only when the
+  // drawn fill moves: a copy of many small chunks repaints a few hundred times, not once a chunk.
   void Attach(HWND window) {
     window_ = window;
-    SendMessageW(window_, PBM_SETRANGE32, 0, range_);
+    RECT client{};
+    GetClientRect(window_, &client);
+    steps_ = client.right - client.left > 0 ? client.right - client.left : 1;
+    SendMessageW(window_, PBM_SETRANGE32, 0, steps_);
     SendMessageW(window_, PBM_SETPOS, static_cast<WPARAM>(position_), 0);
   }
   void Detach() { window_ = nullptr; }
 
  protected:
-  // The control is told only what changes, so it repaints only then.  A total of 0 shows as an
-  // empty bar.
   void Show(std::int32_t range, std::int32_t position) override {
-    const std::int32_t shown_range = range > 0 ? range : 1;
-    const std::int32_t shown_position =
-        position < 0 ? 0 : (position > shown_range ? shown_range : position);
-    if (!window_) return;
-    if (shown_range != range_) {
-      range_ = shown_range;
-      SendMessageW(window_, PBM_SETRANGE32, 0, range_);
-    }
-    if (shown_position != position_) {
-      position_ = shown_position;
-      SendMessageW(window_, PBM_SETPOS, static_cast<WPARAM>(position_), 0);
-    }
+    // A total of 0 shows as an empty bar.
+    std::int64_t fill = range > 0 ? std::int64_t{position} * steps_ / range : 0;
+    fill = fill < 0 ? 0 : (fill > steps_ ? steps_ : fill);
+    if (!window_ || fill == position_) return;
+    position_ = static_cast<std::int32_t>(fill);
+    SendMessageW(window_, PBM_SETPOS, static_cast<WPARAM>(position_), 0);
   }
 
  private:
   HWND window_ = nullptr;
-  std::int32_t range_ = 1;
+  std::int32_t steps_ = 1;
   std::int32_t position_ = 0;
 };
 
