@@ -6,13 +6,20 @@
 #                                             case_host_staging_fails below, and so on
 #   wine.sh teardown RUN_DIR                  end what setup started, remove the prefix
 #   wine.sh screenshot MINGW_DIR OUT.png      picture of the progress dialog during a copy
-#                                             (makes and removes its own run folder)
+#   wine.sh chooser-screenshot MINGW_DIR OUT.png   picture of the backup-set chooser with three
+#                                             sets (both make and remove their own run folder)
 #
 # MINGW_DIR is the x86_64 MinGW build: host/finprep.dll, local/finprep.dll and wine-tests/ (the
 # test host, the watcher, the test service and the doubles of hostcore.dll and dbfinder.dll).
 # Everything goes into RUN_DIR; the processes that setup starts are recorded there, and teardown
 # ends those and nothing else.  Exit codes: 0 passed, 1 failed, 77 skipped (no Wine, no Xvfb or
 # no x86_64 build).
+#
+# The cases host.server_* run against the emulator's TDS listener, reached through odbc32,
+# unixODBC and FreeTDS.  They take from the environment FINPREP_EMU (finprep-emu),
+# FINPREP_SAMPLES (the folder of the sample backups) and FINPREP_FREETDS_ODBC_DRIVER
+# (libtdsodbc.so); the first two default to the native build that holds MINGW_DIR, the driver to
+# Debian's.  Without them those cases are skipped.
 set -uo pipefail
 
 SKIP=77
@@ -258,14 +265,18 @@ make_backup() {
   head -c "$1" /dev/urandom >"$BACKUP"
 }
 
-# run_host [--close-dialog] HOST_ARGS...: runs the test host while the watcher looks on; their
-# outputs land in CASE/host.out and CASE/watch.out.
+# run_host [--close-dialog] [--tick N,N...] HOST_ARGS...: runs the test host while the watcher
+# looks on (and closes the dialog, or ticks the chooser's rows and presses Enter); their outputs
+# land in CASE/host.out and CASE/watch.out.
 run_host() {
   local watch_args=()
-  if [ "${1:-}" = --close-dialog ]; then
-    watch_args=(--close-dialog)
-    shift
-  fi
+  while true; do
+    case ${1:-} in
+      --close-dialog) watch_args+=("$1") && shift ;;
+      --tick) watch_args+=("$1" "$2") && shift 2 ;;
+      *) break ;;
+    esac
+  done
   local ready=$CASE/watch.ready stop=$CASE/watch.stop i
   rm -f "$ready" "$stop"
   timeout $((CASE_TIMEOUT + 30)) "$WINE" "$TOOLS/uiwatch.exe" "$(winpath "$ready")" \
@@ -340,7 +351,8 @@ expect_screen() { expect_lines "$CASE/watch.out" "what the screen showed" "$@"; 
 
 show_outputs() {
   local f
-  for f in host.out host.err watch.out watch.err hostlog.txt calls.txt service.err; do
+  for f in host.out host.err watch.out watch.err hostlog.txt calls.txt service.err listener.log \
+    query.err; do
     [ -s "$CASE/$f" ] || continue
     say "--- $f"
     cat "$CASE/$f"
@@ -504,6 +516,186 @@ case_local_service_paused() {
   expect_screen "$DIALOG_OWNER" "$FIRST_LABEL"
 }
 
+
+# ---- Cases with a server: the emulator's TDS listener, through odbc32, unixODBC and FreeTDS ----
+
+SERVER_PASSWORD="Wine;Pass'1"
+
+# Finds finprep-emu and the sample backups of the native build, and FreeTDS's ODBC driver.
+# Returns 1 with SKIPPED set when one of them is missing.
+server_tools() {
+  local native
+  native=$(dirname "$MINGW")
+  FINPREP_EMU=${FINPREP_EMU:-$native/emulator/finprep-emu}
+  FINPREP_SAMPLES=${FINPREP_SAMPLES:-$native/emulator/samples}
+  FINPREP_FREETDS_ODBC_DRIVER=${FINPREP_FREETDS_ODBC_DRIVER:-/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so}
+  if [ ! -x "$FINPREP_EMU" ] || [ ! -f "$FINPREP_SAMPLES/sample-one.bak" ]; then
+    SKIPPED="finprep-emu or the sample backups were not built ($FINPREP_EMU)"
+    return 1
+  fi
+  if [ ! -f "$FINPREP_FREETDS_ODBC_DRIVER" ]; then
+    SKIPPED="FreeTDS's ODBC driver $FINPREP_FREETDS_ODBC_DRIVER is not installed (Debian: tdsodbc)"
+    return 1
+  fi
+}
+
+# Starts `finprep-emu serve` over CASE/data on a free port, and registers FreeTDS as the ODBC
+# driver "SQL Server" for the Wine processes of the case (odbc32 hands their calls to unixODBC),
+# so that the OLE DB strings of dbfinder.dll connect unchanged.  Sets SERVER, the string for the
+# server's master, and SERVER_RESULT, the one the host gets back for VORIRA.
+start_server() {
+  server_tools || return
+  mkdir -p "$CASE/odbc"
+  printf '[SQL Server]\nDescription=FreeTDS\nDriver=%s\n' "$FINPREP_FREETDS_ODBC_DRIVER" \
+    >"$CASE/odbc/odbcinst.ini"
+  : >"$CASE/odbc/odbc.ini"
+  export ODBCSYSINI=$CASE/odbc ODBCINI=$CASE/odbc/odbc.ini
+  "$FINPREP_EMU" serve "$CASE/data" --port 0 --password "$SERVER_PASSWORD" --exit-with-parent \
+    >"$CASE/listener.out" 2>"$CASE/listener.log" </dev/null &
+  LISTENER=$!
+  local port="" i
+  for i in $(seq 100); do
+    port=$(sed -n 's/.* on 127\.0\.0\.1:\([0-9]*\),.*/\1/p' "$CASE/listener.out")
+    [ -n "$port" ] && break
+    kill -0 "$LISTENER" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ -z "$port" ]; then
+    fail "the listener did not start"
+    stop_server
+    return 1
+  fi
+  SERVER="$LOGIN;Password=\"$SERVER_PASSWORD\";Data Source=127.0.0.1,$port"
+  SERVER_RESULT=${SERVER/master/vorira}
+}
+
+# Stops the listener, so that its data folder can be read.
+stop_server() {
+  [ -n "${LISTENER:-}" ] || return 0
+  kill "$LISTENER" 2>/dev/null
+  wait "$LISTENER" 2>/dev/null
+  LISTENER=""
+}
+
+# vorira SQL: the rows a statement gives on VORIRA in the listener's data folder, tab-separated.
+vorira() {
+  "$FINPREP_EMU" query "$CASE/data" VORIRA "$1" 2>>"$CASE/query.err" | tail -n +2
+}
+
+# The restored set is the one marked by the account MARKER (code, tab, name).
+expect_marker() {
+  expect_lines <(vorira "select AccCode, accName from km where AccCode like '999%'") \
+    "the marker account of the restored set" "$1"
+}
+
+# A backup of the samples' sets: make_sets FILE DB:SCRIPT:FILES...
+make_sets() {
+  local out=$1 set args=()
+  shift
+  for set in "$@"; do
+    IFS=: read -r db script files <<<"$set"
+    args+=(--set "$db" "$FINPREP_SAMPLES/$script" --files "$files")
+  done
+  "$FINPREP_EMU" backup "$out" "${args[@]}" >/dev/null 2>>"$CASE/query.err" ||
+    fail "finprep-emu could not build $out"
+}
+
+SERVER_SCREEN=("$DIALOG_OWNER" "$FIRST_LABEL" "$RESTORE_LABEL")
+
+# A whole run: the host gets the string for VORIRA, which holds the views and the item tables
+# with the rows of the backup's one set; the staged copy is gone and nothing is reported.
+case_host_server_run() {
+  make_case host
+  start_server || return
+  printf 'GetSqlHinstance=%s\n' "$SERVER" >"$CASE/dbfinder.txt"
+  run_host "$BASE" "$(winpath "$FINPREP_SAMPLES/sample-one.bak")" ""
+  stop_server
+  expect_host "$SERVER_RESULT"
+  expect_lines "$CASE/calls.txt" "the calls of dbfinder.dll" load GetSqlHinstance unload
+  expect_screen "${SERVER_SCREEN[@]}"
+  [ ! -e "$CASE/hostlog.txt" ] || fail "the host log was written"
+  [ ! -e "$STAGED" ] || fail "the staged copy is left"
+  local object counts=()
+  for object in km BAL pz aidInfo aidBal aidVour; do
+    counts+=("$object $(vorira "select count(*) from $object")")
+  done
+  expect_lines <(printf '%s\n' "${counts[@]}") "the rows of the views and item tables in VORIRA" \
+    "km 7" "BAL 4" "pz 8" "aidInfo 8" "aidBal 3" "aidVour 6"
+  expect_marker $'9991\t账套2021'
+}
+
+# Three sets whose logical file names differ: the user ticks set 1, then set 3 (which unticks
+# 1), and presses Enter; the restore takes set 3 with its own files.
+case_host_server_chooser() {
+  make_case host
+  start_server || return
+  make_sets "$CASE/three.bak" CW2021:set1.sql:A_Data:D,A_Log:L CW2022:set2.sql:B_Data:D,B_Log:L \
+    CW2023:set3.sql:C_Data:D,C_Log:L
+  printf 'GetSqlHinstance=%s\n' "$SERVER" >"$CASE/dbfinder.txt"
+  run_host --tick 1,3 "$BASE" "$(winpath "$CASE/three.bak")" ""
+  stop_server
+  expect_host "$SERVER_RESULT"
+  expect_screen "${SERVER_SCREEN[@]}" "chooser owner: 财务备份预处理, disabled" \
+    "chooser row: 1 CW2021" "chooser row: 2 CW2022" "chooser row: 3 CW2023" \
+    "clicked the box of 1, ticked: 1" "clicked the box of 3, ticked: 3" "pressed Enter"
+  [ ! -e "$CASE/hostlog.txt" ] || fail "the host log was written"
+  [ ! -e "$STAGED" ] || fail "the staged copy is left"
+  expect_marker $'9993\t账套2023'
+}
+
+# The work folder's vorira.mdf belongs to another database, a copy restored there earlier under
+# another name: the server will not overwrite it.  The log gets the plug-in's words followed by
+# the server's text, the host gets "0", the staged copy is gone and the other database is intact.
+case_host_server_restore_fails() {
+  make_case host
+  server_tools || return
+  local backup work
+  backup=$(winpath "$FINPREP_SAMPLES/sample-one.bak")
+  work=$(winpath "$CASE/base/TempLateTemp")
+  "$FINPREP_EMU" query "$CASE/data" master "restore database OLDCOPY from disk='$backup' with
+    move 'CW_Data' to '$work\\vorira.mdf', move 'CW_Log' to '$work\\oldcopy.ldf'" \
+    >/dev/null 2>"$CASE/oldcopy.err" ||
+    fail "OLDCOPY could not be restored into the work folder: $(cat "$CASE/oldcopy.err")"
+  start_server || return
+  printf 'GetSqlHinstance=%s\n' "$SERVER" >"$CASE/dbfinder.txt"
+  run_host "$BASE" "$(winpath "$FINPREP_SAMPLES/sample-one.bak")" ""
+  stop_server
+  expect_host 0
+  # The server's messages in order, joined by line breaks (which the double writes as \n).
+  local mdf="$work\\vorira.mdf" text
+  text="The file '$mdf' cannot be overwritten.  It is being used by database 'OLDCOPY'."
+  text+="\\nFile 'CW_Data' cannot be restored to '$mdf'. Use WITH MOVE to identify a valid"
+  text+=" location for the file."
+  text+="\\nProblems were identified while planning for the RESTORE statement. Previous messages"
+  text+=" provide details."
+  text+="\\nRESTORE DATABASE is terminating abnormally."
+  expect_log "不能还原数据库，创建失败$text"
+  expect_screen "${SERVER_SCREEN[@]}"
+  expect_lines "$CASE/calls.txt" "the calls of dbfinder.dll" load GetSqlHinstance unload
+  [ ! -e "$STAGED" ] || fail "the staged copy is left"
+  expect_lines <("$FINPREP_EMU" query "$CASE/data" OLDCOPY \
+    "select AccCode from t_Account where AccCode like '999%'" 2>>"$CASE/query.err") \
+    "OLDCOPY after the run" AccCode 9991
+}
+
+# The first string's password is refused: the string from ShowSqlinstance connects, and the run
+# succeeds with it.
+case_host_server_second_string() {
+  make_case host
+  start_server || return
+  printf 'GetSqlHinstance=%s\nShowSqlinstance=%s\n' \
+    "${SERVER/Password=\"$SERVER_PASSWORD\"/Password=wrong}" "$SERVER" >"$CASE/dbfinder.txt"
+  run_host "$BASE" "$(winpath "$FINPREP_SAMPLES/sample-one.bak")" ""
+  stop_server
+  expect_host "$SERVER_RESULT"
+  expect_lines "$CASE/calls.txt" "the calls of dbfinder.dll" \
+    load GetSqlHinstance ShowSqlinstance unload
+  grep -q "login of 'sa' refused" "$CASE/listener.log" ||
+    fail "the listener did not refuse the first login"
+  [ ! -e "$CASE/hostlog.txt" ] || fail "the host log was written"
+  expect_marker $'9991\t账套2021'
+}
+
 run_case() {
   use_run "$1"
   MINGW=$2
@@ -520,7 +712,14 @@ run_case() {
     return 1
   fi
   SERVICE_USED=0
+  SKIPPED=""
+  LISTENER=""
   "$function"
+  stop_server
+  if [ -n "$SKIPPED" ]; then
+    say "SKIPPED: $SKIPPED"
+    return $SKIP
+  fi
   if [ "$SERVICE_USED" -eq 1 ] && ! service remove >/dev/null; then
     fail "the service could not be removed"
   fi
@@ -532,10 +731,13 @@ run_case() {
   say "$NAME: passed"
 }
 
-# ---- Screenshot ----
+# ---- Screenshots ----
 
-screenshot() {
-  local mingw=$1 out=$2 run
+# in_screenshot_run MINGW_DIR FUNCTION ARGS...: runs the function in a Wine run of its own (made
+# and removed here), with CASE set up for the host-instance edition.
+in_screenshot_run() {
+  local mingw=$1 function=$2 run rc
+  shift 2
   check_prerequisites "$mingw" || return
   run=$(mktemp -d "${TMPDIR:-/tmp}/finprep-wine.XXXXXX")
   if ! setup "$run" "$mingw"; then
@@ -544,8 +746,19 @@ screenshot() {
     return 1
   fi
   use_run "$run"
-  MINGW=$mingw TOOLS=$mingw/wine-tests NAME=screenshot
+  MINGW=$mingw TOOLS=$mingw/wine-tests NAME=screenshot LISTENER=""
   make_case host
+  "$function" "$@"
+  rc=$?
+  stop_server
+  teardown "$run" >/dev/null
+  rm -rf "$run"
+  return $rc
+}
+
+# The progress dialog during the copy.
+progress_picture() {
+  local out=$1
   # The copy goes in 1 KiB steps with a repaint after each: under Wine a file of this size
   # keeps the dialog up long enough to catch the bar on its way.
   local size=$((32 << 20)) host i
@@ -564,10 +777,56 @@ screenshot() {
     -crop 480x240+272+264 +repage "$out" || ok=0; }
   kill "$host" 2>/dev/null
   wait "$host" 2>/dev/null
-  teardown "$run" >/dev/null
-  rm -rf "$run"
-  [ "$ok" -eq 1 ] || return 1
-  say "wrote $out"
+  [ "$ok" -eq 1 ]
+}
+
+# The chooser over the progress dialog, with the three sets of the samples and set 2 ticked,
+# on the emulator's TDS listener.
+chooser_picture() {
+  local out=$1
+  if ! start_server; then
+    say "${SKIPPED:-the listener did not start}"
+    return 1
+  fi
+  printf 'GetSqlHinstance=%s\n' "$SERVER" >"$CASE/dbfinder.txt"
+  local ready=$CASE/watch.ready stop=$CASE/watch.stop enter=$CASE/enter watcher host i ok=1
+  timeout $((CASE_TIMEOUT + 30)) "$WINE" "$TOOLS/uiwatch.exe" "$(winpath "$ready")" \
+    "$(winpath "$stop")" --tick 2 --before-enter "$(winpath "$enter")" >"$CASE/watch.out" 2>&1 \
+    </dev/null &
+  watcher=$!
+  for i in $(seq 200); do
+    [ -e "$ready" ] && break
+    sleep 0.05
+  done
+  timeout "$CASE_TIMEOUT" "$WINE" "$CASE/host/testhost.exe" "$BASE" \
+    "$(winpath "$FINPREP_SAMPLES/sample.bak")" "" >"$CASE/host.out" 2>&1 </dev/null &
+  host=$!
+  for i in $(seq 600); do
+    grep -q '^waiting before Enter' "$CASE/watch.out" && break
+    sleep 0.1
+  done
+  if [ "$i" -eq 600 ]; then
+    say "the chooser did not come up in a minute:"
+    cat "$CASE/watch.out" "$CASE/host.out"
+    ok=0
+  fi
+  # Time for the ticked row to be drawn.
+  sleep 1
+  [ "$ok" -eq 1 ] && { /usr/bin/import -display "$DISPLAY" -window root \
+    -crop 400x280+312+244 +repage "$out" || ok=0; }
+  : >"$enter"
+  wait "$host"
+  : >"$stop"
+  wait "$watcher"
+  [ "$ok" -eq 1 ]
+}
+
+screenshot() {
+  in_screenshot_run "$1" progress_picture "$2" && say "wrote $2"
+}
+
+chooser_screenshot() {
+  in_screenshot_run "$1" chooser_picture "$2" && say "wrote $2"
 }
 
 case ${1:-} in
@@ -575,9 +834,10 @@ case ${1:-} in
   teardown) teardown "$2" ;;
   case) run_case "$2" "$3" "$4" ;;
   screenshot) screenshot "$2" "$3" ;;
+  chooser-screenshot) chooser_screenshot "$2" "$3" ;;
   *)
     say "usage: $0 setup RUN_DIR MINGW_DIR | case RUN_DIR MINGW_DIR NAME | teardown RUN_DIR" \
-      "| screenshot MINGW_DIR OUT.png"
+      "| screenshot MINGW_DIR OUT.png | chooser-screenshot MINGW_DIR OUT.png"
     exit 2
     ;;
 esac
