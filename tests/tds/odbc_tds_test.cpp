@@ -1,7 +1,9 @@
 // The ODBC driver through unixODBC and FreeTDS against the TDS listener: FreeTDS's driver is
 // registered as "SQL Server" in a configuration of the test's own, so the OLE DB strings a host
-// hands over connect unchanged ("Data Source=127.0.0.1,PORT").
+// hands over connect unchanged ("Data Source=127.0.0.1,PORT").  The terminal runner's --server
+// goes the same way, in a process of its own that inherits the configuration.
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -339,6 +342,53 @@ TEST_F(OverOdbc, AWholeRunGivesTheRowsOfTheEmbeddedRun) {
   const auto rows = VoriraRows(live.server());
   EXPECT_EQ(rows, VoriraRows(embedded));
   // The chosen set (2) is the one restored: its marker account is there.
+  EXPECT_THAT(rows[0], ::testing::Contains(::testing::Contains("9992")));
+}
+
+// ---- The terminal runner ----
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST_F(OverOdbc, TheRunnerWithServerGivesTheRowsOfTheEmbeddedRun) {
+  const std::string backup = kSamples + "/sample.bak";
+  LiveServer live;
+  const std::string connection_string = live.ConnectionString();
+  TempDir base;
+  const std::string command =
+      ShellQuote(FINPREP_RUNNER) + " run " + ShellQuote(backup) + " --base " +
+      ShellQuote(base.path()) + " --set 2 --server " + ShellQuote(connection_string) +
+      " </dev/null >" + ShellQuote(base / "stdout.txt") + " 2>" + ShellQuote(base / "stderr.txt");
+  const int status = std::system(command.c_str());
+  const std::string err = ReadFile(base / "stderr.txt");
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << err;
+  EXPECT_EQ(ReadFile(base / "stdout.txt"),
+            ReplaceFirstIgnoreCase(connection_string, "master", "vorira") + "\n");
+  EXPECT_EQ(err.find("[log"), std::string::npos) << err;
+  EXPECT_FALSE(fs::exists(base / "TempLateTemp/xy.temp")) << "the staged copy is left";
+  live.listener().Stop();
+
+  // The same backup and set, run in-process on the embedded emulator.
+  TempDir embedded_dir, host_in_process;
+  Server embedded(embedded_dir / "data");
+  EmulatorDriver embedded_driver(embedded);
+  const RunOutcome in_process =
+      WholeRun(embedded_driver, connection_string, backup, host_in_process);
+  EXPECT_THAT(in_process.reports, ::testing::IsEmpty());
+
+  const auto rows = VoriraRows(live.server());
+  EXPECT_EQ(rows, VoriraRows(embedded));
   EXPECT_THAT(rows[0], ::testing::Contains(::testing::Contains("9992")));
 }
 
