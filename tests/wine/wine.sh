@@ -525,7 +525,7 @@ SERVER_PASSWORD="Wine;Pass'1"
 # Returns 1 with SKIPPED set when one of them is missing.
 server_tools() {
   local native
-  native=$(dirname "$MINGW")
+  native=$(cd "$(dirname "$MINGW")" && pwd)
   FINPREP_EMU=${FINPREP_EMU:-$native/emulator/finprep-emu}
   FINPREP_SAMPLES=${FINPREP_SAMPLES:-$native/emulator/samples}
   FINPREP_FREETDS_ODBC_DRIVER=${FINPREP_FREETDS_ODBC_DRIVER:-/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so}
