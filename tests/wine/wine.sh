@@ -8,6 +8,7 @@
 #   wine.sh screenshot MINGW_DIR OUT.png      picture of the progress dialog during a copy
 #   wine.sh chooser-screenshot MINGW_DIR OUT.png   picture of the backup-set chooser with three
 #                                             sets (both make and remove their own run folder)
+#   wine.sh copy-speed MINGW_DIR [MIB]        the staging copy's speed against a plain copy
 #
 # MINGW_DIR is the x86_64 MinGW build: host/finprep.dll, local/finprep.dll and wine-tests/ (the
 # test host, the watcher, the test service and the doubles of hostcore.dll and dbfinder.dll).
@@ -825,6 +826,33 @@ screenshot() {
   in_screenshot_run "$1" progress_picture "$2" && say "wrote $2"
 }
 
+# The staging copy of the host-instance DLL under Wine against a plain file copy (Wine's
+# CopyFileW through cmd's copy) of the same file in the same prefix, in MiB/s and as a ratio.
+copy_speed() {
+  local mib=$1 size=$(($1 << 20)) host i t0="" t1="" b0 b1
+  BACKUP=$CASE/backup.bak
+  head -c "$size" /dev/urandom >"$BACKUP"
+  b0=$(date +%s.%N)
+  "$WINE" cmd /c copy /y "$(winpath "$BACKUP")" "$(winpath "$CASE/plain.copy")" >/dev/null 2>&1
+  b1=$(date +%s.%N)
+  cmp -s "$BACKUP" "$CASE/plain.copy" || { say "the plain copy differs from its source"; return 1; }
+  "$WINE" "$CASE/host/testhost.exe" "$BASE" "$(winpath "$BACKUP")" "" >"$CASE/host.out" 2>&1 &
+  host=$!
+  for i in $(seq 30000); do
+    [ -z "$t0" ] && [ -e "$STAGED" ] && t0=$(date +%s.%N)
+    if [ -n "$t0" ] && [ "$(stat -c %s "$STAGED" 2>/dev/null || echo 0)" -ge "$size" ]; then
+      t1=$(date +%s.%N)
+      break
+    fi
+    sleep 0.02
+  done
+  kill "$host" 2>/dev/null
+  wait "$host" 2>/dev/null
+  [ -n "$t1" ] || { say "the staging copy did not finish in ten minutes"; return 1; }
+  awk -v mib="$mib" -v plain="$(echo "$b1 - $b0" | bc)" -v staged="$(echo "$t1 - $t0" | bc)"     'BEGIN { printf "%d MiB: plain copy %.2f s (%.1f MiB/s), staging copy %.2f s (%.1f MiB/s), ratio %.1f\n",
+             mib, plain, mib / plain, staged, mib / staged, staged / plain }'
+}
+
 chooser_screenshot() {
   in_screenshot_run "$1" chooser_picture "$2" && say "wrote $2"
 }
@@ -834,10 +862,12 @@ case ${1:-} in
   teardown) teardown "$2" ;;
   case) run_case "$2" "$3" "$4" ;;
   screenshot) screenshot "$2" "$3" ;;
+  copy-speed) in_screenshot_run "$2" copy_speed "${3:-32}" ;;
   chooser-screenshot) chooser_screenshot "$2" "$3" ;;
   *)
     say "usage: $0 setup RUN_DIR MINGW_DIR | case RUN_DIR MINGW_DIR NAME | teardown RUN_DIR" \
-      "| screenshot MINGW_DIR OUT.png | chooser-screenshot MINGW_DIR OUT.png"
+      "| screenshot MINGW_DIR OUT.png | chooser-screenshot MINGW_DIR OUT.png" \
+      "| copy-speed MINGW_DIR [MIB]"
     exit 2
     ;;
 esac
