@@ -62,7 +62,7 @@ std::string Now() {
   return buf;
 }
 
-struct SetSpec {
+struct SetRequest {
   std::string database;
   std::string script;
   std::vector<BackupFile> files;
@@ -84,7 +84,7 @@ std::vector<BackupFile> ParseFiles(const std::string& list) {
   return files;
 }
 
-BackupSet BuildSet(const SetSpec& spec) {
+BackupSet BuildSet(const SetRequest& request) {
   std::string pattern = (fs::temp_directory_path() / "finprep-emu-XXXXXX").string();
   if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
   const std::string dir = pattern;
@@ -95,26 +95,27 @@ BackupSet BuildSet(const SetSpec& spec) {
       fs::remove_all(dir, ec);
     }
   } cleanup{dir};
-  std::string script = ReadFile(spec.script);
+  std::string script = ReadFile(request.script);
   BackupSet set;
   {
     Server server(dir);
-    server.CreateDatabase(spec.database, spec.files);
+    server.CreateDatabase(request.database, request.files);
     {
-      auto session = server.Connect(spec.database);
+      auto session = server.Connect(request.database);
       std::vector<std::string> batches = SplitBatches(script);
       for (std::size_t i = 0; i < batches.size(); ++i) {
         BatchResult r = session->Execute(batches[i]);
         if (const Message* e = r.FirstError()) {
           std::ostringstream what;
-          what << spec.script << ": batch " << (i + 1) << ": Msg " << e->number << ": " << e->text;
+          what << request.script << ": batch " << (i + 1) << ": Msg " << e->number << ": "
+               << e->text;
           throw std::runtime_error(what.str());
         }
       }
     }
-    set = server.Snapshot(spec.database);
+    set = server.Snapshot(request.database);
   }
-  set.backup_name = spec.database + " backup";
+  set.backup_name = request.database + " backup";
   set.user_name = "sa";
   set.server_name = "FINPREP-EMU";
   set.start_date = set.finish_date = Now();
@@ -128,28 +129,29 @@ BackupSet BuildSet(const SetSpec& spec) {
 }
 
 int Backup(const std::string& out, const std::vector<std::string>& args) {
-  std::vector<SetSpec> specs;
+  std::vector<SetRequest> requests;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--set") {
       if (i + 2 >= args.size()) throw std::runtime_error("--set needs DBNAME and SCRIPT");
-      SetSpec spec;
-      spec.database = args[i + 1];
-      spec.script = args[i + 2];
-      spec.files = {{spec.database + "_Data", 'D', "", 0}, {spec.database + "_Log", 'L', "", 0}};
-      specs.push_back(spec);
+      SetRequest request;
+      request.database = args[i + 1];
+      request.script = args[i + 2];
+      request.files = {{request.database + "_Data", 'D', "", 0},
+                       {request.database + "_Log", 'L', "", 0}};
+      requests.push_back(request);
       i += 2;
     } else if (args[i] == "--files") {
-      if (specs.empty()) throw std::runtime_error("--files must follow a --set");
+      if (requests.empty()) throw std::runtime_error("--files must follow a --set");
       if (i + 1 >= args.size()) throw std::runtime_error("--files needs a list");
-      specs.back().files = ParseFiles(args[++i]);
+      requests.back().files = ParseFiles(args[++i]);
     } else {
       throw std::runtime_error("unexpected argument '" + args[i] + "'");
     }
   }
-  if (specs.empty()) throw std::runtime_error("at least one --set DBNAME SCRIPT is needed");
+  if (requests.empty()) throw std::runtime_error("at least one --set DBNAME SCRIPT is needed");
   std::vector<BackupSet> sets;
-  for (const SetSpec& spec : specs)
-    sets.push_back(BuildSet(spec));
+  for (const SetRequest& request : requests)
+    sets.push_back(BuildSet(request));
   WriteBackup(out, sets);
   return 0;
 }

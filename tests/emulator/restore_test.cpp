@@ -28,24 +28,24 @@ void MakeBackup(const std::string& path, const std::string& extra_path) {
   TempDir work;
   std::vector<BackupSet> sets;
   Server server(work.path());
-  struct Spec {
+  struct Source {
     const char* name;
     std::vector<BackupFile> files;
-  } specs[] = {
+  } sources[] = {
       {"alpha", {{"A_Data", 'D', "", 0}, {"A_Log", 'L', "", 0}}},
       {"beta", {{"B_Data", 'D', "", 0}, {"B_Log", 'L', "", 0}, {"B_More", 'D', "", 0}}},
   };
-  for (const Spec& spec : specs) {
-    server.CreateDatabase(spec.name, spec.files);
+  for (const Source& source : sources) {
+    server.CreateDatabase(source.name, source.files);
     {
-      auto s = server.Connect(spec.name);
+      auto s = server.Connect(source.name);
       Ok(*s, std::string("CREATE TABLE who (name varchar(10)) INSERT INTO who VALUES ('") +
-                 spec.name + "')");
+                 source.name + "')");
     }
-    BackupSet set = server.Snapshot(spec.name);
+    BackupSet set = server.Snapshot(source.name);
     for (BackupFile& f : set.files)
       f.physical_name = f.logical_name == "B_More" ? extra_path : "D:\\Data\\" + f.logical_name;
-    set.backup_name = std::string(spec.name) + " backup";
+    set.backup_name = std::string(source.name) + " backup";
     sets.push_back(set);
   }
   WriteBackup(path, sets);
