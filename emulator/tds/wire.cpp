@@ -15,56 +15,20 @@ void PutUnit(std::string& out, char32_t unit) {
 
 std::string ToUtf16(std::string_view utf8) {
   std::string out;
-  out.reserve(utf8.size() * 2);
-  std::size_t i = 0;
-  while (i < utf8.size()) {
-    const unsigned char c = static_cast<unsigned char>(utf8[i]);
-    char32_t cp = 0xFFFD;
-    std::size_t length = 1;
-    if (c < 0x80) {
-      cp = c;
-    } else {
-      const std::size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
-      if (need != 0 && i + need <= utf8.size()) {
-        auto decoded = DecodeUtf8(utf8.substr(i, need));
-        if (decoded && decoded->size() == 1) {
-          cp = (*decoded)[0];
-          length = need;
-        }
-      }
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      PutUnit(out, 0xD800 + (cp >> 10));
-      PutUnit(out, 0xDC00 + (cp & 0x3FF));
-    } else {
-      PutUnit(out, cp);
-    }
-    i += length;
-  }
+  const std::u16string units = Utf8ToUtf16(utf8);
+  out.reserve(units.size() * 2);
+  for (char16_t unit : units)
+    PutUnit(out, unit);
   return out;
 }
 
 std::string FromUtf16(std::string_view utf16) {
-  const std::size_t n = utf16.size() / 2;
-  auto unit = [&](std::size_t k) -> char32_t {
-    return static_cast<unsigned char>(utf16[2 * k]) |
-           (static_cast<char32_t>(static_cast<unsigned char>(utf16[2 * k + 1])) << 8);
-  };
-  std::u32string points;
-  points.reserve(n);
-  for (std::size_t k = 0; k < n; ++k) {
-    const char32_t c = unit(k);
-    if (c >= 0xD800 && c < 0xDC00 && k + 1 < n && unit(k + 1) >= 0xDC00 && unit(k + 1) < 0xE000) {
-      points.push_back(0x10000 + ((c - 0xD800) << 10) + (unit(k + 1) - 0xDC00));
-      ++k;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      points.push_back(0xFFFD);
-    } else {
-      points.push_back(c);
-    }
+  std::u16string units(utf16.size() / 2, u'\0');
+  for (std::size_t k = 0; k < units.size(); ++k) {
+    units[k] = static_cast<char16_t>(static_cast<unsigned char>(utf16[2 * k]) |
+                                     (static_cast<unsigned char>(utf16[2 * k + 1]) << 8));
   }
-  return EncodeUtf8(points);
+  return Utf16ToUtf8(units);
 }
 
 std::size_t Utf16Units(std::string_view utf8) { return ToUtf16(utf8).size() / 2; }

@@ -150,6 +150,55 @@ std::string EncodeUtf8(std::u32string_view text) {
   return out;
 }
 
+std::u16string Utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    char32_t cp = 0xFFFD;
+    std::size_t length = 1;
+    if (c < 0x80) {
+      cp = c;
+    } else {
+      const std::size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+      if (need != 0 && i + need <= text.size()) {
+        if (auto decoded = DecodeUtf8(text.substr(i, need)); decoded && decoded->size() == 1) {
+          cp = (*decoded)[0];
+          length = need;
+        }
+      }
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += length;
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+  std::u32string points;
+  points.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] < 0xE000) {
+      points.push_back(0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+      ++i;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      points.push_back(0xFFFD);
+    } else {
+      points.push_back(c);
+    }
+  }
+  return EncodeUtf8(points);
+}
+
 bool IsUnicodeLetterOrMark(char32_t c) { return InRanges(kLetterOrMarkRanges, c); }
 bool IsUnicodeDecimalDigit(char32_t c) { return InRanges(kDecimalDigitRanges, c); }
 

@@ -31,6 +31,11 @@ std::optional<std::int32_t> ParseInt32(std::string_view text);
 std::optional<std::u32string> DecodeUtf8(std::string_view text);
 std::string EncodeUtf8(std::u32string_view text);
 
+// UTF-8 to UTF-16; a malformed byte becomes U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view text);
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
+
 // Unicode classification by general category: letters (L*), combining marks (Mn, Mc) and decimal
 // digits (Nd).
 bool IsUnicodeLetterOrMark(char32_t c);

@@ -59,6 +59,10 @@ TEST(Text, Utf8AndClasses) {
   EXPECT_FALSE(DecodeUtf8("\xE4\xB8"));      // truncated
   EXPECT_FALSE(DecodeUtf8("\xC0\xAF"));      // overlong
   EXPECT_FALSE(DecodeUtf8("\xED\xA0\x80"));  // surrogate
+  EXPECT_EQ(Utf8ToUtf16("a中𝄞"), u"a中𝄞");
+  EXPECT_EQ(Utf8ToUtf16("a\xE4\xB8z"), u"a\uFFFD\uFFFDz");  // a cut sequence, byte by byte
+  EXPECT_EQ(Utf16ToUtf8(u"a中𝄞"), "a中𝄞");
+  EXPECT_EQ(Utf16ToUtf8(std::u16string{u'x', char16_t(0xD834)}), "x\uFFFD");  // unpaired
   EXPECT_TRUE(IsUnicodeLetterOrMark(U'中'));
   EXPECT_TRUE(IsUnicodeLetterOrMark(U'é'));
   EXPECT_FALSE(IsUnicodeLetterOrMark(U'\u3000'));  // ideographic space

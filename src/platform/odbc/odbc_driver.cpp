@@ -25,53 +25,13 @@ using WideString = std::basic_string<SQLWCHAR>;
 
 // UTF-8 to UTF-16; a malformed byte becomes U+FFFD.
 WideString Widen(std::string_view text) {
-  WideString out;
-  out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    char32_t cp = 0xFFFD;
-    std::size_t length = 1;
-    if (c < 0x80) {
-      cp = c;
-    } else {
-      const std::size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
-      if (need != 0 && i + need <= text.size()) {
-        if (auto decoded = DecodeUtf8(text.substr(i, need)); decoded && decoded->size() == 1) {
-          cp = (*decoded)[0];
-          length = need;
-        }
-      }
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<SQLWCHAR>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<SQLWCHAR>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<SQLWCHAR>(cp));
-    }
-    i += length;
-  }
-  return out;
+  const std::u16string wide = Utf8ToUtf16(text);
+  return WideString(wide.begin(), wide.end());
 }
 
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Narrow(const SQLWCHAR* text, std::size_t length) {
-  std::u32string points;
-  points.reserve(length);
-  for (std::size_t i = 0; i < length; ++i) {
-    const char32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < length && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      points.push_back(0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-      ++i;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      points.push_back(0xFFFD);
-    } else {
-      points.push_back(c);
-    }
-  }
-  return EncodeUtf8(points);
+  return Utf16ToUtf8(std::u16string(text, text + length));
 }
 
 constexpr const char* kExecDirect = "SQLExecDirectW";
