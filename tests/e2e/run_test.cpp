@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "emu/server.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -26,25 +27,11 @@ const std::string kLocalResult =
     "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=true;Initial "
     "Catalog=VORIRA;Data Source=(local)\n";
 
-class TempDir {
+// The base folder of a run, with the runner's work folder and emulator data folder in it.
+class TempDir : public finprep::test_support::TempDir {
  public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "finprep-e2e-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-    path_ = fs::path(pattern).lexically_normal().string();
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  // The runner's work folder and emulator data folder when this folder is the base folder.
-  std::string work() const { return path_ + "/TempLateTemp/"; }
-  std::string data() const { return path_ + "/.finprep-emulator"; }
-
- private:
-  std::string path_;
+  std::string work() const { return path() + "/TempLateTemp/"; }
+  std::string data() const { return path() + "/.finprep-emulator"; }
 };
 
 std::string ReadFile(const std::string& path) {

@@ -11,29 +11,13 @@
 #include <gtest/gtest.h>
 
 #include "emu/server.h"
+#include "temp_dir.h"
 
 namespace finprep::emu::testing {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-// A temporary folder removed at the end of the test.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "emu-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using ::finprep::test_support::TempDir;
 
 // The rows of the first result set, values as text and NULL as "NULL".
 inline Rows TextRows(const ResultSet& rs) {

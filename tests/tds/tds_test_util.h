@@ -9,29 +9,14 @@
 
 #include "emu/server.h"
 #include "tds/listener.h"
+#include "temp_dir.h"
 
 namespace finprep::emu::tds::test {
 
 // Needs quoting in a connection string.  (FreeTDS takes no '}' in a braced value.)
 inline constexpr const char* kPassword = "Pa55;word'";
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tds-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using ::finprep::test_support::TempDir;
 
 class LiveServer {
  public:

@@ -117,18 +117,6 @@ bool FaultyFiles::DeleteFile(const std::string& path) {
   return disk_.DeleteFile(path);
 }
 
-TempDir::TempDir() {
-  char tmpl[] = "/tmp/finprep-unit-XXXXXX";
-  const char* made = mkdtemp(tmpl);
-  if (!made) throw std::runtime_error("mkdtemp failed");
-  path_ = made;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -143,7 +131,7 @@ Env::Env() {
   SqlConnectionString.clear();
   base = dir.path() + "/";
   work = base + "TempLateTemp/";
-  backup = dir.File("books.bak");
+  backup = dir / "books.bak";
   std::filesystem::create_directory(work);
   WriteFile(backup, std::string(3000, 'b'));
 

@@ -23,6 +23,7 @@
 #include "platform/portable/posix_files.h"
 #include "platform/portable/recording_host_log.h"
 #include "platform/portable/simulated_services.h"
+#include "temp_dir.h"
 
 namespace finprep {
 
@@ -156,16 +157,7 @@ class FaultyFiles : public FileSystem {
   int write_index_ = 0;
 };
 
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using ::finprep::test_support::TempDir;
 
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);

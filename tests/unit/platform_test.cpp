@@ -20,6 +20,7 @@
 #include "platform/portable/headless_ui.h"
 #include "platform/portable/posix_files.h"
 #include "platform/text.h"
+#include "temp_dir.h"
 
 namespace finprep {
 namespace {
@@ -227,22 +228,11 @@ TEST(HeadlessLoop, ChooserEnterPressesOkAfterSettingTheModalResult) {
   EXPECT_THROW(chooser->ShowModal(), Error);
 }
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/finprep-test-XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using test_support::TempDir;
 
 TEST(PosixFiles, NoSharingAndTruncation) {
   TempDir dir;
-  const std::string path = dir.File("a.bak");
+  const std::string path = (dir / "a.bak");
   { std::ofstream(path) << "hello"; }
   portable::PosixFileSystem files;
 
@@ -266,12 +256,12 @@ TEST(PosixFiles, NoSharingAndTruncation) {
   EXPECT_EQ(std::filesystem::file_size(path), 3u);
 
   try {
-    files.OpenRead(dir.File("missing.bak"));
+    files.OpenRead((dir / "missing.bak"));
     FAIL();
   } catch (const FileError& e) {
     EXPECT_NE(std::string(e.what()).find("missing.bak"), std::string::npos);
   }
-  EXPECT_THROW(files.Create(dir.File("no/such/folder.temp")), FileError);
+  EXPECT_THROW(files.Create((dir / "no/such/folder.temp")), FileError);
   EXPECT_TRUE(files.DeleteFile(path));
   EXPECT_FALSE(files.DeleteFile(path));
 }

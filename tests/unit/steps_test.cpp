@@ -31,7 +31,7 @@ TEST(StagingCopy, CopiesInChunksOf1025Bytes) {
     std::string bytes(c.size, '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i)
       bytes[i] = static_cast<char>(i * 7 + 1);
-    const std::string source = env.dir.File("source.bak");
+    const std::string source = env.dir / "source.bak";
     const std::string staged = env.work + "xy.temp";
     test::WriteFile(source, bytes);
     test::WriteFile(staged, "an older staged copy, longer than some sources");
@@ -72,7 +72,7 @@ TEST(StagingCopy, FilesThatCannotBeOpenedLeaveAsFileErrors) {
   held.reset();
 
   // A work folder that does not exist: the source is closed again on the way out.
-  const std::string staged = env.dir.File("missing/TempLateTemp/xy.temp");
+  const std::string staged = env.dir / "missing/TempLateTemp/xy.temp";
   try {
     Probe::Copy(form, env.backup, staged);
     ADD_FAILURE() << "no FileError";
