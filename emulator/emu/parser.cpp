@@ -54,6 +54,28 @@ std::vector<Token> Tokenize(const std::string& s) {
   std::vector<Token> tokens;
   std::size_t i = 0;
   const std::size_t n = s.size();
+  // Reads a quoted text from s[i] (the opening quote) to its closing quote, a doubled quote
+  // standing for one.
+  auto read_quoted = [&](char close) {
+    ++i;
+    std::string value;
+    for (;;) {
+      if (i >= n) {
+        throw ServerError(msg::Error(
+            105, "Unclosed quotation mark after the character string '" + value + "'.", 15));
+      }
+      if (s[i] == close) {
+        if (i + 1 < n && s[i + 1] == close) {
+          value += close;
+          i += 2;
+          continue;
+        }
+        ++i;
+        return value;
+      }
+      value += s[i++];
+    }
+  };
   while (i < n) {
     unsigned char c = static_cast<unsigned char>(s[i]);
     if (c <= ' ') {
@@ -76,51 +98,12 @@ std::vector<Token> Tokenize(const std::string& s) {
     bool national = (c == 'N' || c == 'n') && i + 1 < n && s[i + 1] == '\'';
     if (c == '\'' || national) {
       if (national) ++i;
-      ++i;
-      std::string value;
-      bool closed = false;
-      while (i < n) {
-        if (s[i] == '\'') {
-          if (i + 1 < n && s[i + 1] == '\'') {
-            value += '\'';
-            i += 2;
-            continue;
-          }
-          ++i;
-          closed = true;
-          break;
-        }
-        value += s[i++];
-      }
-      if (!closed)
-        throw ServerError(msg::Error(
-            105, "Unclosed quotation mark after the character string '" + value + "'.", 15));
       t.type = Tok::kString;
-      t.text = value;
+      t.text = read_quoted('\'');
       t.national = national;
     } else if (c == '[' || c == '"') {
-      char close = c == '[' ? ']' : '"';
-      ++i;
-      std::string value;
-      bool closed = false;
-      while (i < n) {
-        if (s[i] == close) {
-          if (i + 1 < n && s[i + 1] == close) {
-            value += close;
-            i += 2;
-            continue;
-          }
-          ++i;
-          closed = true;
-          break;
-        }
-        value += s[i++];
-      }
-      if (!closed)
-        throw ServerError(msg::Error(
-            105, "Unclosed quotation mark after the character string '" + value + "'.", 15));
+      t.text = read_quoted(c == '[' ? ']' : '"');
       t.type = Tok::kQuotedIdent;
-      t.text = value;
     } else if ((c >= '0' && c <= '9') ||
                (c == '.' && i + 1 < n && s[i + 1] >= '0' && s[i + 1] <= '9')) {
       std::size_t start = i;
