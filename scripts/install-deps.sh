@@ -34,4 +34,6 @@ sudo=""
 echo "installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -q
-$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+# With the recommended packages, as on the machines these scripts were written on: Wine draws
+# and reaches ODBC through libraries it only recommends.
+$sudo apt-get install -y -q "${missing[@]}"

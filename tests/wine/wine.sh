@@ -849,8 +849,11 @@ copy_speed() {
   kill "$host" 2>/dev/null
   wait "$host" 2>/dev/null
   [ -n "$t1" ] || { say "the staging copy did not finish in ten minutes"; return 1; }
-  awk -v mib="$mib" -v plain="$(echo "$b1 - $b0" | bc)" -v staged="$(echo "$t1 - $t0" | bc)"     'BEGIN { printf "%d MiB: plain copy %.2f s (%.1f MiB/s), staging copy %.2f s (%.1f MiB/s), ratio %.1f\n",
-             mib, plain, mib / plain, staged, mib / staged, staged / plain }'
+  awk -v mib="$mib" -v b0="$b0" -v b1="$b1" -v t0="$t0" -v t1="$t1" 'BEGIN {
+    plain = b1 - b0; staged = t1 - t0
+    printf "%d MiB: plain copy %.2f s (%.1f MiB/s), staging copy %.2f s (%.1f MiB/s), ratio %.1f\n",
+      mib, plain, mib / plain, staged, mib / staged, staged / plain
+  }'
 }
 
 chooser_screenshot() {
