@@ -88,7 +88,7 @@ void TForm_DealWithBackup::StartTimerTimer() {
 
   // The suffix goes verbatim into every statement: refuse anything but a plain name part before
   // a single byte is copied.
-  if (!IsValidTableSuffix(FTableSuffix)) {
+  if (!IsPlainNamePart(FTableSuffix)) {
     window_->SetModalResult(kModalCancel);
     const std::string text = "表名后缀无效：" + FTableSuffix;
     Report(text, text, kError, kMbIconError);
@@ -362,8 +362,17 @@ void TForm_DealWithBackup::PrepareAuxiliaryItems() {
   std::vector<std::string> type_ids;
   OpenQuery(ItemTypeQuery(FTableSuffix));
   if (!FADOQuery.IsEmpty()) {
-    for (FADOQuery.First(); !FADOQuery.Eof(); FADOQuery.Next())
-      type_ids.push_back(FADOQuery.FieldAsString("ItemTypeID"));
+    for (FADOQuery.First(); !FADOQuery.Eof(); FADOQuery.Next()) {
+      // A type id becomes part of a column name and stands unquoted in the statements: one
+      // that is no plain name part (a crafted backup could hold any text there) is reported
+      // and left out rather than sent to the server.
+      std::string id = FADOQuery.FieldAsString("ItemTypeID");
+      if (IsPlainNamePart(id)) {
+        type_ids.push_back(std::move(id));
+      } else {
+        platform_.host_log.WriteLog(3, "项目类型编号无效：" + id);
+      }
+    }
   }
   FADOQuery.Close();
   if (type_ids.empty()) return;

@@ -4,8 +4,8 @@
 
 namespace finprep {
 
-bool IsValidTableSuffix(const std::string& suffix) {
-  const std::optional<std::u32string> decoded = DecodeUtf8(suffix);
+bool IsPlainNamePart(const std::string& text) {
+  const std::optional<std::u32string> decoded = DecodeUtf8(text);
   if (!decoded) return false;
   for (char32_t c : *decoded) {
     const bool allowed = IsUnicodeLetterOrMark(c) || IsUnicodeDecimalDigit(c) || c == U'_' ||

@@ -1,7 +1,8 @@
 // The Transact-SQL statements of a run and the connection strings, built by pure functions.
 //
-// Table-name suffixes go in verbatim (they are checked by IsValidTableSuffix before a run starts);
-// paths and logical names that a statement puts between single quotes have their quotes doubled.
+// Table-name suffixes and item-type ids go in verbatim (both are checked by IsPlainNamePart
+// first); paths and logical names that a statement puts between single quotes have their quotes
+// doubled.
 #pragma once
 
 #include <cstdint>
@@ -12,10 +13,10 @@
 
 namespace finprep {
 
-// True when the suffix holds only letters (any script), combining marks, decimal digits and the
-// characters _ @ # $, so that appending it to a table name keeps a plain identifier.  The empty
-// suffix is valid; malformed UTF-8 is not.
-bool IsValidTableSuffix(const std::string& suffix);
+// True when the text holds only letters (any script), combining marks, decimal digits and the
+// characters _ @ # $, so that appending it to a name keeps a plain identifier.  The empty text
+// is valid; malformed UTF-8 is not.
+bool IsPlainNamePart(const std::string& text);
 
 // --- Reporting views -----------------------------------------------------------------------------
 

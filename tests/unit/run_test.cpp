@@ -1,5 +1,6 @@
 // Whole runs through DoItRun with scripted components: the order of the statements and which
 // runner sends them, every report, the modal result and the pauses of each way a run ends.
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -101,6 +102,33 @@ TEST(Run, HostInstanceSendsEveryStatementInOrderThroughItsRunner) {
   EXPECT_FALSE(std::filesystem::exists(staged));
   EXPECT_EQ(env.application.OwnerWindow(), 77u);
   EXPECT_EQ(SqlConnectionString, Env::kServer);
+}
+
+TEST(Run, ItemTypeIdsThatAreNoPlainNamePartAreReportedAndLeftOut) {
+  Env env;
+  const Edition host = Edition::HostInstance;
+  // Ids come from the restored database and stand unquoted in the statements.
+  env.database.Rows(ItemTypeQuery(""),
+                    ResultSet{{"ItemTypeID"}, {{"1"}, {"2 varchar(1);drop database master--"}}});
+
+  EXPECT_EQ(env.Run(host), Env::kVorira);
+
+  const std::vector<std::string> statements = env.database.Statements();
+  const std::vector<std::string> items(
+      std::find(statements.begin(), statements.end(), "Q " + ItemTypeQuery("")), statements.end());
+  const std::vector<std::string> expected = {
+      "Q " + ItemTypeQuery(""),
+      "E " + AidInfoStatement(""),
+      "E " + AddAidColumnStatement(AidTable::ItemBalance, "", "AidType1"),
+      "E " + UpdateAidColumnStatement(AidTable::ItemBalance, "", "AidType1", "1"),
+      "E " + AidBalStatement("", AidFilterText({"1"})),
+      "E " + AddAidColumnStatement(AidTable::VouItemDetail, "", "AidType1"),
+      "E " + UpdateAidColumnStatement(AidTable::VouItemDetail, "", "AidType1", "1"),
+      "E " + AidVourStatement("", AidFilterText({"1"})),
+  };
+  EXPECT_EQ(items, expected);
+  EXPECT_EQ(Reports(env), std::vector<std::string>{
+                              "log3: 项目类型编号无效：2 varchar(1);drop database master--"});
 }
 
 TEST(Run, LocalServerStartsTheServiceAndRestoresOnTheLocalInstance) {

@@ -265,9 +265,9 @@ TEST(Statements, TableSuffixRule) {
   const char* invalid[] = {" ",   "a b", "\t", "x\n", "\u3000", "\u00a0",   "a;drop",   "'",
                            "a-b", "a.b", "，", "[x]", "\xff",   "\xe4\xb8", "x\xc0\xaf"};
   for (const char* s : valid)
-    EXPECT_TRUE(IsValidTableSuffix(s)) << s;
+    EXPECT_TRUE(IsPlainNamePart(s)) << s;
   for (const char* s : invalid)
-    EXPECT_FALSE(IsValidTableSuffix(s)) << s;
+    EXPECT_FALSE(IsPlainNamePart(s)) << s;
 }
 
 }  // namespace
