@@ -320,19 +320,11 @@ std::vector<std::vector<std::vector<std::string>>> VoriraRows(Server& server) {
   return out;
 }
 
-TEST_F(OverOdbc, AWholeRunGivesTheRowsOfTheEmbeddedRun) {
-  const std::string backup = kSamples + "/sample.bak";
-
-  LiveServer live;
-  odbc::OdbcDriver odbc_driver;
-  const std::string connection_string = live.ConnectionString();
-  TempDir host_over_tds, host_in_process;
-  const RunOutcome over_tds = WholeRun(odbc_driver, connection_string, backup, host_over_tds);
-  EXPECT_EQ(over_tds.result, ReplaceFirstIgnoreCase(connection_string, "master", "vorira"));
-  EXPECT_THAT(over_tds.reports, ::testing::IsEmpty());
-  live.listener().Stop();
-
-  TempDir embedded_dir;
+// Runs the same backup, with set 2 ticked, in-process on the embedded emulator and expects
+// VORIRA on the listener's server to hold the same rows, with set 2's marker account.
+void ExpectRowsOfTheEmbeddedRun(LiveServer& live, const std::string& connection_string,
+                                const std::string& backup) {
+  TempDir embedded_dir, host_in_process;
   Server embedded(embedded_dir / "data");
   EmulatorDriver embedded_driver(embedded);
   const RunOutcome in_process =
@@ -341,8 +333,21 @@ TEST_F(OverOdbc, AWholeRunGivesTheRowsOfTheEmbeddedRun) {
 
   const auto rows = VoriraRows(live.server());
   EXPECT_EQ(rows, VoriraRows(embedded));
-  // The chosen set (2) is the one restored: its marker account is there.
   EXPECT_THAT(rows[0], ::testing::Contains(::testing::Contains("9992")));
+}
+
+TEST_F(OverOdbc, AWholeRunGivesTheRowsOfTheEmbeddedRun) {
+  const std::string backup = kSamples + "/sample.bak";
+
+  LiveServer live;
+  odbc::OdbcDriver odbc_driver;
+  const std::string connection_string = live.ConnectionString();
+  TempDir host_over_tds;
+  const RunOutcome over_tds = WholeRun(odbc_driver, connection_string, backup, host_over_tds);
+  EXPECT_EQ(over_tds.result, ReplaceFirstIgnoreCase(connection_string, "master", "vorira"));
+  EXPECT_THAT(over_tds.reports, ::testing::IsEmpty());
+  live.listener().Stop();
+  ExpectRowsOfTheEmbeddedRun(live, connection_string, backup);
 }
 
 // ---- The terminal runner ----
@@ -378,18 +383,7 @@ TEST_F(OverOdbc, TheRunnerWithServerGivesTheRowsOfTheEmbeddedRun) {
   EXPECT_EQ(err.find("[log"), std::string::npos) << err;
   EXPECT_FALSE(fs::exists(base / "TempLateTemp/xy.temp")) << "the staged copy is left";
   live.listener().Stop();
-
-  // The same backup and set, run in-process on the embedded emulator.
-  TempDir embedded_dir, host_in_process;
-  Server embedded(embedded_dir / "data");
-  EmulatorDriver embedded_driver(embedded);
-  const RunOutcome in_process =
-      WholeRun(embedded_driver, connection_string, backup, host_in_process);
-  EXPECT_THAT(in_process.reports, ::testing::IsEmpty());
-
-  const auto rows = VoriraRows(live.server());
-  EXPECT_EQ(rows, VoriraRows(embedded));
-  EXPECT_THAT(rows[0], ::testing::Contains(::testing::Contains("9992")));
+  ExpectRowsOfTheEmbeddedRun(live, connection_string, backup);
 }
 
 }  // namespace
